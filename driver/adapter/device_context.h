@@ -65,6 +65,17 @@ struct VideoInfoRecord {
   USHORT AspectRatio;  // aspect_ratio_information
 };
 
+// A sequence header whose code ends a packet: the size and aspect bytes that
+// packet held, waiting for the rest from the next packet of the PID.
+// Completion path only.
+struct VideoHeaderTail {
+  UCHAR Waiting;  // a header waits for its remaining bytes
+  UCHAR Count;    // bytes held, 0 to 3
+  UCHAR Cc;       // continuity_counter of the packet that held the code
+  UCHAR Bytes[4];
+  USHORT Pid;     // PID of that packet
+};
+
 // Recording state. For now it holds the packet carried between analysed
 // buffers (capture/align.cpp).
 struct RecordState {
@@ -154,6 +165,7 @@ struct DeviceContext {
   SectionRecord* CurrentRecord;
   USHORT VideoProbePid;            // PID probed; 0x1FFF idle (switch)
   VideoInfoRecord VideoInfo;
+  VideoHeaderTail VideoTail;
 
   NPAGED_LOOKASIDE_LIST UrbLookaside;  // bulk-transfer URBs, tag "DIBC"
   UNICODE_STRING InterfaceName;        // symbolic link of the control interface

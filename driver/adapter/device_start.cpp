@@ -56,6 +56,7 @@ VOID SignalPresence(PCWSTR KeyPath) {
 VOID ResetCaptureState(DeviceContext* Device) {
   ResetSectionFilter(Device);
   WriteShared(Device->VideoProbePid, NullPid);
+  Device->VideoTail.Waiting = 0;
   Device->Recording.CarryCount = 0;
   Device->CaptureStats.TotalBytes = 0;
   Device->CaptureStats.Reserved1 = 0;
