@@ -29,15 +29,11 @@ set(DTV_DRIVER_COMPILE_OPTIONS
 
 # Writes a C++ source holding the FPGA image as a constant byte array; refuses
 # an image of any size other than the device's 55,024 bytes.
+include(${CMAKE_CURRENT_LIST_DIR}/check_fpga_image.cmake)
+
 function(dtv_generate_fpga_image out_var)
   set(image ${DTV_FPGA_IMAGE})
-  if(NOT EXISTS ${image})
-    message(FATAL_ERROR "FPGA image ${image} does not exist")
-  endif()
-  file(SIZE ${image} size)
-  if(NOT size EQUAL 55024)
-    message(FATAL_ERROR "FPGA image ${image} has ${size} bytes; the device takes exactly 55,024")
-  endif()
+  dtv_check_fpga_image(${image})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${image})
   file(READ ${image} hex HEX)
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")

@@ -11,13 +11,16 @@ namespace dtv {
 
 std::vector<std::string> PresenceKeys() { return {PRESENCE_ARRIVAL_KEY, PRESENCE_DEPARTURE_KEY}; }
 
-std::unique_ptr<Host> Host::Create(const HostOptions& options, std::string* error) {
-  std::unique_ptr<sim::TsSource> source;
-  if (options.inputPath.empty()) {
+std::unique_ptr<Host> Host::Create(const HostOptions& options, std::string* error,
+                                   std::unique_ptr<sim::TsSource> source) {
+  if (source == nullptr && options.inputPath.empty()) {
     sim::MultiplexConfig config;
     config.seconds = options.multiplexSeconds;
-    source = std::make_unique<sim::Multiplex>(config);
-  } else {
+    source = sim::Multiplex::Create(config, error);
+    if (source == nullptr) {
+      return nullptr;
+    }
+  } else if (source == nullptr) {
     source = sim::FileSource::Open(options.inputPath, error);
     if (source == nullptr) {
       return nullptr;

@@ -29,8 +29,10 @@ struct HostOptions {
 
 class Host {
  public:
-  // Null with a message when the input cannot be opened.
-  static std::unique_ptr<Host> Create(const HostOptions& options, std::string* error);
+  // Null with a message when the input cannot be opened. A source given
+  // here replaces the one the options name.
+  static std::unique_ptr<Host> Create(const HostOptions& options, std::string* error,
+                                      std::unique_ptr<sim::TsSource> source = nullptr);
   // Stops a started adapter, removes it and the device, unloads the driver;
   // the platform's leak checks run at unload.
   ~Host();

@@ -10,7 +10,6 @@
 
 namespace {
 
-const GUID MajorFormatStream = {STATIC_KSDATAFORMAT_TYPE_STREAM};
 const GUID PinNameVideoCapture = {STATIC_PINNAME_VIDEO_CAPTURE};
 
 constexpr KSPROPERTY_ITEM PropertyItem(ULONG id, BOOLEAN get, BOOLEAN set, ULONG minData) {

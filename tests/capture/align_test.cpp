@@ -56,11 +56,7 @@ TEST_F(AlignTest, SplitPacketIsJoinedAndOfferedToTheGuideOnly) {
   // 127 packets and 124 bytes of a guide packet that starts a section; the
   // next buffer's grid starts at 64 with the rest of it.
   Bytes section = EitSection(0x4E, ServiceId, 0, 0, 0, 0x4E, 40);
-  Bytes guide = Packet({GuidePid, true, 0, 1, 0, false}, [&] {
-    Bytes payload{0};
-    payload.insert(payload.end(), section.begin(), section.end());
-    return payload;
-  }());
+  Bytes guide = Packet({GuidePid, true, 0, 1, 0, false}, WithPointer(0, section));
   std::vector<Bytes> packets;
   for (int i = 0; i < 127; i++) {
     packets.push_back(Filler(0x200, static_cast<uint8_t>(i)));
@@ -118,8 +114,7 @@ TEST_F(AlignTest, LostSyncInvalidatesTheRestOfTheBuffer) {
 TEST_F(AlignTest, NullAndErroredPacketsReachNoAnalysis) {
   ArmSectionFilter(device(), 0x1FFF, AnyTableId, 0);
   Bytes section = Section(0x02, 40, {0, 1, 0xC1, 0, 0});
-  Bytes payload{0};
-  payload.insert(payload.end(), section.begin(), section.end());
+  Bytes payload = WithPointer(0, section);
   AnalyzePackets({Packet({0x1FFF, true, 0, 1, 0, false}, payload)});
   EXPECT_EQ(Signals(EVENT_SECTION_READY), 0);
   ArmSectionFilter(device(), 0x30, AnyTableId, 0);
@@ -140,8 +135,7 @@ TEST_F(AlignTest, AnAnalysisThatCompletesIsIdleForTheRestOfTheBuffer) {
   EXPECT_EQ(device()->VideoProbePid, 0x1FFF);
 
   Bytes section = Section(0x02, 40, {0, 1, 0xC1, 0, 0});
-  Bytes payload{0};
-  payload.insert(payload.end(), section.begin(), section.end());
+  Bytes payload = WithPointer(0, section);
   ArmSectionFilter(device(), 0x30, AnyTableId, 0);
   AnalyzePackets({Packet({0x30, true, 0, 1, 0, false}, payload),
                   Packet({0x30, true, 1, 1, 0, false}, payload)});

@@ -13,12 +13,6 @@ constexpr uint16_t GuidePid = 0x12;
 constexpr uint16_t Service = 0x0401;
 constexpr uint16_t OtherService = 0x0402;
 
-Bytes WithPointer(uint8_t pointer, const Bytes& bytes) {
-  Bytes payload{pointer};
-  payload.insert(payload.end(), bytes.begin(), bytes.end());
-  return payload;
-}
-
 Bytes StartPacket(const Bytes& section, uint8_t cc) {
   return Packet({GuidePid, true, cc, 1, 0, false}, WithPointer(0, section));
 }

@@ -6,12 +6,6 @@ namespace {
 
 constexpr uint16_t Pid = 0x30;
 
-Bytes WithPointer(uint8_t pointer, const Bytes& bytes) {
-  Bytes payload{pointer};
-  payload.insert(payload.end(), bytes.begin(), bytes.end());
-  return payload;
-}
-
 // Section of table 0x02, section_number `number`, `length` section_length.
 Bytes PmtLike(uint16_t length, uint8_t number = 0, uint8_t table = 0x02) {
   return Section(table, length, {0, 1, 0xC1, number, 0});

@@ -104,6 +104,13 @@ std::vector<Bytes> SectionPerPacket(uint16_t pid, const std::vector<Bytes>& sect
   return packets;
 }
 
+Bytes WithPointer(uint8_t pointer, const Bytes& bytes) {
+  Bytes payload(1 + bytes.size());
+  payload[0] = pointer;
+  std::copy(bytes.begin(), bytes.end(), payload.begin() + 1);
+  return payload;
+}
+
 Bytes Join(const std::vector<Bytes>& packets) {
   Bytes out;
   for (const Bytes& packet : packets) {

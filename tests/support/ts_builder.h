@@ -42,4 +42,7 @@ std::vector<Bytes> SectionPerPacket(uint16_t pid, const std::vector<Bytes>& sect
 
 Bytes Join(const std::vector<Bytes>& packets);
 
+// A payload that starts sections: the pointer_field, then `bytes`.
+Bytes WithPointer(uint8_t pointer, const Bytes& bytes);
+
 }  // namespace dtvtest
