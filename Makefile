@@ -7,16 +7,21 @@
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test deps host asan tsan fuzz windows test-host test-asan test-tsan test-fuzz test-windows bench clean
+.PHONY: run test deps deps-build host asan tsan fuzz windows test-host test-asan test-tsan test-fuzz test-windows bench clean
 
-run: host
+run: deps-build
+	cmake --preset host >/dev/null
+	cmake --build --preset host -j $(JOBS) --target dtvctl
 	./build/dtvctl info
 
 test: deps test-host test-asan test-tsan test-fuzz test-windows
 	@echo "all checks passed"
 
 deps:
-	./scripts/install-deps.sh
+	./scripts/install-deps.sh test
+
+deps-build:
+	./scripts/install-deps.sh build
 
 host: deps
 	cmake --preset host >/dev/null

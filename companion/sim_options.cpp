@@ -93,6 +93,10 @@ const std::map<std::string, Key>& Keys() {
                    Number(&sim::ReceiverOptions::garbagePercent, 100)}},
       {"skip", {"the stream starts BYTES into the source (mid-packet)",
                 Number(&sim::ReceiverOptions::skipBytes, std::numeric_limits<uint32_t>::max())}},
+      {"pace", {"deliver BYTES a second, as a tuner does (0: as fast as asked; the built-in "
+                "multiplex plays at its own rate by default)",
+                Number(&sim::ReceiverOptions::paceBytesPerSecond,
+                       std::numeric_limits<uint32_t>::max())}},
       {"disconnect-after", {"the device is gone after BYTES of stream",
                             Number(&sim::ReceiverOptions::disconnectAfter,
                                    std::numeric_limits<uint64_t>::max())}},

@@ -1,16 +1,22 @@
 #!/bin/sh
-# Installs the Debian packages the build and the tests need, skipping the
-# ones already present. Non-interactive; uses sudo when not run as root.
+# Installs the Debian packages a set-up command needs, skipping the ones
+# already present. Non-interactive; uses sudo when not run as root.
+#   install-deps.sh build   what the host build and dtvctl need
+#   install-deps.sh test    that, and what every checked configuration needs
 set -eu
 
 packages="
 build-essential cmake ninja-build pkg-config
-clang libclang-rt-14-dev
 libgtest-dev libgmock-dev libbenchmark-dev
 nlohmann-json3-dev libcli11-dev libfmt-dev libdvbpsi-dev
+"
+if [ "${1:-test}" = test ]; then
+  packages="$packages
+clang libclang-rt-14-dev
 ffmpeg
 g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
 "
+fi
 
 missing=""
 for p in $packages; do

@@ -227,6 +227,17 @@ BulkReply Receiver::BulkIn(uint8_t endpoint, uint8_t* buffer, size_t length) {
       static_cast<int>(random_() % 100) < options_.shortTransfersPercent) {
     want = 1 + random_() % length;
   }
+  if (options_.paceBytesPerSecond != 0) {
+    auto now = std::chrono::steady_clock::now();
+    if (!paceStart_) {
+      paceStart_ = now;
+    }
+    double elapsed = std::chrono::duration<double>(now - *paceStart_).count();
+    if (elapsed * static_cast<double>(options_.paceBytesPerSecond) <
+        static_cast<double>(streamed_ + want)) {
+      return BulkReply{};
+    }
+  }
   if (options_.disconnectAfter != 0) {
     want = static_cast<size_t>(std::min<uint64_t>(want, options_.disconnectAfter - streamed_));
     if (want == 0) {

@@ -5,9 +5,11 @@
 // misbehave, so tests reach every failure path of the driver.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -54,6 +56,9 @@ struct ReceiverOptions {
   int garbagePercent = 0;         // packets followed by a few stray bytes
   size_t skipBytes = 0;           // the stream starts this far into the source
   uint64_t disconnectAfter = 0;   // bytes after which the device is gone; 0: never
+  // Deliver the stream at this rate, as a tuner does, a full transfer at a
+  // time; 0: as fast as the host asks.
+  uint64_t paceBytesPerSecond = 0;
 };
 
 class Receiver : public emu::usb::UsbDevice {
@@ -99,6 +104,7 @@ class Receiver : public emu::usb::UsbDevice {
   std::vector<uint8_t> pending_;  // stream bytes produced but not yet sent
   size_t skipLeft_ = 0;
   uint64_t streamed_ = 0;
+  std::optional<std::chrono::steady_clock::time_point> paceStart_;
   bool exhausted_ = false;
   bool gone_ = false;
 };

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
+#include "stream/multiplex_plan.h"
 #include "sim_options.h"
 #include "start_report.h"
 #include "status_text.h"
@@ -17,6 +18,11 @@ std::unique_ptr<Host> StartHost(const GlobalOptions& global, int* exitCode) {
   options.echoDebug = global.verbose;
   if (global.presenceKeys) {
     options.registryKeys = PresenceKeys();
+  }
+  // The built-in multiplex comes at its broadcast rate, as from a tuner; a
+  // file plays as fast as the pin reads it.
+  if (global.input.empty()) {
+    options.receiver.paceBytesPerSecond = sim::MultiplexBitrate / 8;
   }
   for (const std::string& option : global.sim) {
     std::string error;

@@ -70,7 +70,7 @@ VOID AppendToAssembly(GuideCollector* Guide, const UCHAR* Bytes, ULONG Count) {
 }
 
 BOOLEAN CollectionRuns(GuideCollector* Guide) {
-  return Guide->GuideActive && !Guide->GuideComplete;
+  return ReadShared(Guide->GuideActive) && !Guide->GuideComplete;
 }
 
 // Examines the sections that start in a packet, from Section on.

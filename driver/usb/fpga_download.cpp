@@ -13,22 +13,6 @@ constexpr ULONG StatusPolls = 5;
 constexpr UCHAR DeviceReadyBit = 0x80;
 constexpr ULONG PacketBufferSize = 65;
 constexpr ULONG ChunkSize = 64;
-constexpr USHORT VendorUrbSize = sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST);
-
-// Fills a vendor-device URB on the default pipe.
-VOID BuildVendorUrb(PURB Urb, UCHAR Request, ULONG Flags, PVOID Buffer, ULONG Length) {
-  RtlZeroMemory(Urb, VendorUrbSize);
-  struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST* request = &Urb->UrbControlVendorClassRequest;
-  request->Hdr.Function = URB_FUNCTION_VENDOR_DEVICE;
-  request->Hdr.Length = VendorUrbSize;
-  request->TransferFlags = Flags;
-  request->TransferBufferLength = Length;
-  request->TransferBuffer = Buffer;
-  request->Request = Request;
-  request->Value = 0;
-  request->Index = 0;
-}
-
 }  // namespace
 
 NTSTATUS Ezusb_ConfigureDownload(DeviceContext* Device) {
@@ -69,7 +53,7 @@ NTSTATUS DownloadFPGACode(DeviceContext* Device) {
   // A reply without data leaves the zeroed byte: not ready.
   for (ULONG poll = 0; poll < StatusPolls; poll++) {
     RtlZeroMemory(packet, ChunkSize);
-    BuildVendorUrb(urb, DownloadModeRequest, USBD_TRANSFER_DIRECTION_IN, packet, 1);
+    BuildVendorUrb(urb, DownloadModeRequest, 0, 0, TRUE, packet, 1);
     if (!NT_SUCCESS(Ezusb_SubmitUrbSync(Device, urb))) {
       status = STATUS_UNSUCCESSFUL;
       goto FreeBuffers;
@@ -82,7 +66,8 @@ NTSTATUS DownloadFPGACode(DeviceContext* Device) {
   DbgPrint("\nStart to Download FPGA code ...\n");
   for (ULONG offset = 0; offset < FpgaImageSize; offset += ChunkSize) {
     ULONG length = FpgaImageSize - offset < ChunkSize ? FpgaImageSize - offset : ChunkSize;
-    BuildVendorUrb(urb, ImageChunkRequest, 0, const_cast<PUCHAR>(FpgaImage + offset), length);
+    BuildVendorUrb(urb, ImageChunkRequest, 0, 0, FALSE, const_cast<PUCHAR>(FpgaImage + offset),
+                   length);
     if (!NT_SUCCESS(Ezusb_SubmitUrbSync(Device, urb))) {
       status = STATUS_UNSUCCESSFUL;
       break;

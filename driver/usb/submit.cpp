@@ -54,25 +54,29 @@ NTSTATUS Ezusb_SubmitUrbSync(DeviceContext* Device, PURB Urb) {
   return status;
 }
 
+VOID BuildVendorUrb(PURB Urb, UCHAR Request, USHORT Value, USHORT Index, BOOLEAN In,
+                    PVOID Buffer, ULONG Length) {
+  RtlZeroMemory(Urb, VendorUrbSize);
+  struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST* request = &Urb->UrbControlVendorClassRequest;
+  request->Hdr.Length = VendorUrbSize;
+  request->Hdr.Function = URB_FUNCTION_VENDOR_DEVICE;
+  request->TransferFlags = In ? USBD_TRANSFER_DIRECTION_IN : 0;
+  request->TransferBufferLength = Length;
+  request->TransferBuffer = Buffer;
+  request->Request = Request;
+  request->Value = Value;
+  request->Index = Index;
+}
+
 NTSTATUS Ezusb_SendVendorCommand(DeviceContext* Device, VendorCommand* Command) {
-  constexpr USHORT UrbSize = sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST);
-  PURB urb = static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPool, UrbSize, DriverPoolTag));
+  PURB urb = static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPool, VendorUrbSize, DriverPoolTag));
   if (urb == nullptr) {
     return STATUS_INSUFFICIENT_RESOURCES;
   }
-  RtlZeroMemory(urb, UrbSize);
-  struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST* request = &urb->UrbControlVendorClassRequest;
-  request->Hdr.Length = UrbSize;
-  request->Hdr.Function = URB_FUNCTION_VENDOR_DEVICE;
-  request->TransferFlags = Command->Direction ? USBD_TRANSFER_DIRECTION_IN : 0;
-  request->TransferBufferLength = Command->Length;
-  request->TransferBuffer = Command->Data;
-  request->Request = Command->Request;
-  request->Value = Command->Value;
-  request->Index = Command->Index;
-
+  BuildVendorUrb(urb, Command->Request, Command->Value, Command->Index, Command->Direction != 0,
+                 Command->Data, Command->Length);
   NTSTATUS status = Ezusb_SubmitUrbSync(Device, urb);
-  Command->Length = static_cast<USHORT>(request->TransferBufferLength);
+  Command->Length = static_cast<USHORT>(urb->UrbControlVendorClassRequest.TransferBufferLength);
   ExFreePool(urb);
   return status;
 }

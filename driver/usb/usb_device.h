@@ -35,6 +35,14 @@ constexpr ULONG FpgaImageSize = 55024;
 extern const UCHAR FpgaImage[FpgaImageSize];
 
 NTSTATUS Ezusb_SubmitUrbSync(DeviceContext* Device, PURB Urb);
+
+// Size of a vendor-request URB.
+constexpr USHORT VendorUrbSize = sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST);
+
+// Zeroes a vendor-request URB and fills it for one request to the device on
+// the default pipe. Any IRQL; no lock.
+VOID BuildVendorUrb(PURB Urb, UCHAR Request, USHORT Value, USHORT Index, BOOLEAN In,
+                    PVOID Buffer, ULONG Length);
 NTSTATUS Ezusb_SendVendorCommand(DeviceContext* Device, VendorCommand* Command);
 
 NTSTATUS Ezusb_SetupDevice(DeviceContext* Device);

@@ -1,7 +1,7 @@
 // Device interfaces: IoRegisterDeviceInterface hands out a symbolic link name
 // allocated from pool (the driver frees it with RtlFreeUnicodeString);
 // IoSetDeviceInterfaceState enables and disables it.
-#include <cstdio>
+#include <map>
 #include <mutex>
 
 #include "kernel.h"
@@ -17,6 +17,18 @@ std::vector<DeviceInterfaces::Interface>& Registered() {
   return *registered;
 }
 NTSTATUS nextFailure = STATUS_SUCCESS;
+
+// A number for each physical device, in the order they first register, so
+// link names do not depend on addresses.
+int DeviceNumber(PDEVICE_OBJECT device) {
+  static std::map<PDEVICE_OBJECT, int>* numbers = new std::map<PDEVICE_OBJECT, int>;
+  std::lock_guard<std::mutex> lock(interfaceMutex);
+  auto it = numbers->find(device);
+  if (it == numbers->end()) {
+    it = numbers->emplace(device, static_cast<int>(numbers->size())).first;
+  }
+  return it->second;
+}
 
 }  // namespace
 
@@ -46,9 +58,8 @@ NTSTATUS NTAPI IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject,
                                          PUNICODE_STRING SymbolicLinkName) {
   emu::RequireIrqlAtMost(PASSIVE_LEVEL, "IoRegisterDeviceInterface");
   std::string reference = ReferenceString != nullptr ? emu::Utf8(*ReferenceString) : "";
-  char device[32];
-  std::snprintf(device, sizeof(device), "%p", static_cast<void*>(PhysicalDeviceObject));
-  std::string link = "\\??\\DTVSIM#" + std::string(device) + "#" +
+  std::string device = std::to_string(emu::DeviceNumber(PhysicalDeviceObject));
+  std::string link = "\\??\\DTVSIM#" + device + "#" +
                      emu::GuidString(*InterfaceClassGuid) +
                      (reference.empty() ? "" : "\\" + reference);
   {

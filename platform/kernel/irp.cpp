@@ -82,7 +82,7 @@ bool InvokeRoutine(const IO_STACK_LOCATION* stack, PIRP irp) {
   NTSTATUS status = irp->IoStatus.Status;
   return (NT_SUCCESS(status) && (stack->Control & SL_INVOKE_ON_SUCCESS)) ||
          (!NT_SUCCESS(status) && (stack->Control & SL_INVOKE_ON_ERROR)) ||
-         (irp->Cancel && (stack->Control & SL_INVOKE_ON_CANCEL));
+         (__atomic_load_n(&irp->Cancel, __ATOMIC_ACQUIRE) && (stack->Control & SL_INVOKE_ON_CANCEL));
 }
 
 }  // namespace

@@ -369,11 +369,14 @@ std::shared_ptr<Request> Adapter::NewDeviceRequest(SRB_COMMAND command) {
 }
 
 void Adapter::Track(const std::shared_ptr<Request>& request) {
-  std::lock_guard<std::mutex> lock(T().mutex);
-  if (request->delivered_) {
-    BugCheck("STREAM_CLASS", "a request delivered twice by the host");
+  {
+    std::lock_guard<std::mutex> lock(request->mutex_);
+    if (request->delivered_) {
+      BugCheck("STREAM_CLASS", "a request delivered twice by the host");
+    }
+    request->delivered_ = true;
   }
-  request->delivered_ = true;
+  std::lock_guard<std::mutex> lock(T().mutex);
   T().completed.erase(request->Srb());
   T().outstanding[request->Srb()] = request;
 }
@@ -541,17 +544,18 @@ NTSTATUS Adapter::CheckProperty(const PKSPROPERTY_SET sets, ULONG count, const G
   return STATUS_PROPSET_NOT_FOUND;
 }
 
-NTSTATUS Adapter::GetDeviceProperty(const GUID& set, ULONG id, void* data, ULONG size,
-                                    ULONG* returned, ULONG propertySize) {
+NTSTATUS Adapter::DeviceProperty(bool get, const GUID& set, ULONG id, void* data, ULONG size,
+                                 ULONG* returned, ULONG propertySize) {
   const HW_STREAM_HEADER& header = Descriptor().StreamHeader;
   ULONG index = 0;
   NTSTATUS status = CheckProperty(header.DevicePropertiesArray, header.NumDevPropArrayEntries, set,
-                                  id, true, size, propertySize, &index);
+                                  id, get, size, propertySize, &index);
   if (!NT_SUCCESS(status)) {
     return status;
   }
-  auto request = NewDeviceRequest(SRB_GET_DEVICE_PROPERTY);
-  request->PropertyId() = KSPROPERTY{{{set, id, KSPROPERTY_TYPE_GET}}};
+  auto request = NewDeviceRequest(get ? SRB_GET_DEVICE_PROPERTY : SRB_SET_DEVICE_PROPERTY);
+  request->PropertyId() =
+      KSPROPERTY{{{set, id, static_cast<ULONG>(get ? KSPROPERTY_TYPE_GET : KSPROPERTY_TYPE_SET)}}};
   request->Property() = STREAM_PROPERTY_DESCRIPTOR{&request->PropertyId(), index, data,
                                                    propertySize, size};
   request->Srb()->CommandData.PropertyInfo = &request->Property();
@@ -564,24 +568,14 @@ NTSTATUS Adapter::GetDeviceProperty(const GUID& set, ULONG id, void* data, ULONG
   return request->Status();
 }
 
+NTSTATUS Adapter::GetDeviceProperty(const GUID& set, ULONG id, void* data, ULONG size,
+                                    ULONG* returned, ULONG propertySize) {
+  return DeviceProperty(true, set, id, data, size, returned, propertySize);
+}
+
 NTSTATUS Adapter::SetDeviceProperty(const GUID& set, ULONG id, void* data, ULONG size,
                                     ULONG propertySize) {
-  const HW_STREAM_HEADER& header = Descriptor().StreamHeader;
-  ULONG index = 0;
-  NTSTATUS status = CheckProperty(header.DevicePropertiesArray, header.NumDevPropArrayEntries, set,
-                                  id, false, size, propertySize, &index);
-  if (!NT_SUCCESS(status)) {
-    return status;
-  }
-  auto request = NewDeviceRequest(SRB_SET_DEVICE_PROPERTY);
-  request->PropertyId() = KSPROPERTY{{{set, id, KSPROPERTY_TYPE_SET}}};
-  request->Property() = STREAM_PROPERTY_DESCRIPTOR{&request->PropertyId(), index, data,
-                                                   propertySize, size};
-  request->Srb()->CommandData.PropertyInfo = &request->Property();
-  propertyRequests_++;
-  Deliver(request);
-  request->Wait();
-  return request->Status();
+  return DeviceProperty(false, set, id, data, size, nullptr, propertySize);
 }
 
 std::shared_ptr<EventEntry> Adapter::EnableEvent(const GUID& set, ULONG id, NTSTATUS* status) {

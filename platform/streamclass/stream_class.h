@@ -216,6 +216,8 @@ class Adapter {
   friend class Stream;
   friend NTSTATUS RegisterFilter(PDEVICE_OBJECT, const GUID*, ULONG, BOOLEAN*, KSPIN_MEDIUM*);
   friend PKSEVENT_ENTRY NextEvent(PVOID, const GUID*, ULONG, PKSEVENT_ENTRY);
+  NTSTATUS DeviceProperty(bool get, const GUID& set, ULONG id, void* data, ULONG size,
+                          ULONG* returned, ULONG propertySize);
   NTSTATUS CheckProperty(const PKSPROPERTY_SET sets, ULONG count, const GUID& set, ULONG id,
                          bool get, ULONG size, ULONG propertySize, ULONG* setIndex);
   void Track(const std::shared_ptr<Request>& request);

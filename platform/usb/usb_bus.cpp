@@ -47,6 +47,9 @@ DRIVER_OBJECT& BusDriver() {
   return *driver;
 }
 
+// IoCancelIrp may set Cancel from another thread at any time.
+bool Cancelled(PIRP irp) { return __atomic_load_n(&irp->Cancel, __ATOMIC_ACQUIRE) != FALSE; }
+
 PURB UrbOf(PIRP irp) {
   return static_cast<PURB>(IoGetCurrentIrpStackLocation(irp)->Parameters.Others.Argument1);
 }
@@ -240,7 +243,7 @@ NTSTATUS UsbPort::Control(PIRP irp, PURB urb, const SetupPacket& setup, uint8_t*
     stuck_.push_back(irp);
   }
   IoSetCancelRoutine(irp, CancelStuck);
-  if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+  if (Cancelled(irp) && IoSetCancelRoutine(irp, nullptr) != nullptr) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       std::erase(stuck_, irp);
@@ -350,7 +353,7 @@ NTSTATUS UsbPort::QueueBulk(PIRP irp, PURB urb) {
     if (!valid) {
       transfer.TransferBufferLength = 0;
     }
-    if (valid && !(irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr)) {
+    if (valid && !(Cancelled(irp) && IoSetCancelRoutine(irp, nullptr) != nullptr)) {
       kicked_ = true;
       changed_.notify_all();
       return STATUS_PENDING;
@@ -360,7 +363,7 @@ NTSTATUS UsbPort::QueueBulk(PIRP irp, PURB urb) {
       transfer.TransferBufferLength = 0;
     }
   }
-  if (irp->Cancel) {
+  if (Cancelled(irp)) {
     Complete(irp, urb, USBD_STATUS_CANCELED, true);
     return STATUS_PENDING;
   }
@@ -405,7 +408,7 @@ void UsbPort::RunController() {
         lock.lock();
         pipe->queue.push_front(irp);
         IoSetCancelRoutine(irp, CancelBulk);
-        if (!(irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr)) {
+        if (!(Cancelled(irp) && IoSetCancelRoutine(irp, nullptr) != nullptr)) {
           continue;
         }
         pipe->queue.pop_front();

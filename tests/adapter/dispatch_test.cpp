@@ -94,7 +94,7 @@ TEST_F(DispatchTest, DeviceCommandsOutsideTheTableAreNotImplemented) {
       {0x10B, STATUS_SUCCESS},          // SRB_PAGING_OUT_DRIVER
       {0x10E, STATUS_SUCCESS},          // SRB_SURPRISE_REMOVAL
       {0x10F, STATUS_NOT_IMPLEMENTED},
-      {0x200, STATUS_NOT_IMPLEMENTED},
+      {0x1FF, STATUS_NOT_IMPLEMENTED},
       {0x005, STATUS_NOT_IMPLEMENTED},  // a stream command on the device queue
   };
   for (const Case& c : cases) {
