@@ -40,7 +40,9 @@ class FuzzedDevice : public emu::usb::UsbDevice {
       const std::vector<uint8_t>& source =
           setup.value >> 8 == USB_DEVICE_DESCRIPTOR_TYPE ? device_ : configuration_;
       size_t length = std::min<size_t>(source.size(), setup.length);
-      std::memcpy(data, source.data(), length);
+      if (length != 0) {
+        std::memcpy(data, source.data(), length);
+      }
       return ControlReply{USBD_STATUS_SUCCESS, length, emu::usb::Completion::Immediate};
     }
     if (setup.requestType == 0xC0 && setup.length != 0) {
