@@ -195,11 +195,14 @@ TEST_F(StartTest, UnusableConfigurationRepliesFailTheStart) {
     const char* name;
     bool empty;
     bool truncated;
+    int shortRequest;
   };
-  for (Case c : {Case{"zero bytes", true, false}, Case{"cut after 9 bytes", false, true}}) {
+  for (Case c : {Case{"zero bytes", true, false, 0}, Case{"cut after 9 bytes", false, true, 0},
+                 Case{"half the descriptor", false, false, 2}}) {
     SCOPED_TRACE(c.name);
     options().receiver.emptyConfiguration = c.empty;
     options().receiver.truncatedConfiguration = c.truncated;
+    options().receiver.shortRequest = c.shortRequest;
     Build();
     std::vector<std::string> tags;
     emu::Pool::FailWhen([&tags](const emu::PoolAllocation& allocation) {
