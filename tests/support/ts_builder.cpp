@@ -9,17 +9,17 @@ constexpr size_t PacketSize = 188;
 constexpr size_t PayloadSize = 184;
 }  // namespace
 
-Bytes Packet(const PacketSpec& spec, const Bytes& payload) {
+Bytes Packet(const PacketFields& fields, const Bytes& payload) {
   Bytes packet(PacketSize, 0xFF);
   packet[0] = 0x47;
-  packet[1] = static_cast<uint8_t>((spec.transportError ? 0x80 : 0) | (spec.start ? 0x40 : 0) |
-                                   ((spec.pid >> 8) & 0x1F));
-  packet[2] = static_cast<uint8_t>(spec.pid);
-  packet[3] = static_cast<uint8_t>((spec.adaptation << 4) | (spec.cc & 0x0F));
+  packet[1] = static_cast<uint8_t>((fields.transportError ? 0x80 : 0) | (fields.start ? 0x40 : 0) |
+                                   ((fields.pid >> 8) & 0x1F));
+  packet[2] = static_cast<uint8_t>(fields.pid);
+  packet[3] = static_cast<uint8_t>((fields.adaptation << 4) | (fields.cc & 0x0F));
   size_t offset = 4;
-  if (spec.adaptation & 0x2) {
-    packet[4] = spec.adaptationLength;
-    offset = 5 + spec.adaptationLength;
+  if (fields.adaptation & 0x2) {
+    packet[4] = fields.adaptationLength;
+    offset = 5 + fields.adaptationLength;
   }
   if (offset < PacketSize) {
     size_t n = std::min(payload.size(), PacketSize - offset);

@@ -9,7 +9,7 @@ namespace dtvtest {
 
 using Bytes = std::vector<uint8_t>;
 
-struct PacketSpec {
+struct PacketFields {
   uint16_t pid = 0x100;
   bool start = false;          // payload_unit_start_indicator
   uint8_t cc = 0;              // continuity_counter
@@ -20,7 +20,7 @@ struct PacketSpec {
 
 // One 188-byte packet: header, optional adaptation field, then `payload`
 // (stuffed with 0xFF to the end of the packet; cut if too long).
-Bytes Packet(const PacketSpec& spec, const Bytes& payload);
+Bytes Packet(const PacketFields& fields, const Bytes& payload);
 
 // A section of the given table_id and section_length whose bytes 3..13 are
 // `header` (service_id, version, section_number, ...) padded with `fill`.
