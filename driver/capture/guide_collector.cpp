@@ -24,7 +24,6 @@ namespace {
 constexpr UCHAR PresentFollowingTable = 0x4E;
 constexpr UCHAR FirstScheduleTable = 0x50;
 constexpr UCHAR LastScheduleTable = 0x5F;
-constexpr UCHAR StuffingByte = 0xFF;
 // A section start is examined only with its header up to last_table_id in
 // the packet.
 constexpr ULONG GuideHeaderBytes = 14;

@@ -36,6 +36,16 @@ PHW_STREAM_REQUEST_BLOCK SrbOfEntry(PLIST_ENTRY Entry) {
   return static_cast<PHW_STREAM_REQUEST_BLOCK>(irp->Tail.Overlay.DriverContext[0]);
 }
 
+// The list entry of a pending read, or none. Called with PendingReadLock held.
+PLIST_ENTRY FindPendingRead(PLIST_ENTRY Head, PHW_STREAM_REQUEST_BLOCK Srb) {
+  for (PLIST_ENTRY entry = Head->Flink; entry != Head; entry = entry->Flink) {
+    if (SrbOfEntry(entry) == Srb) {
+      return entry;
+    }
+  }
+  return nullptr;
+}
+
 LONG_PTR* TransferReferences(PIRP Irp) {
   return reinterpret_cast<LONG_PTR*>(&Irp->Tail.Overlay.DriverContext[1]);
 }
@@ -151,34 +161,26 @@ VOID QueuePendingRead(PHW_STREAM_REQUEST_BLOCK Srb) {
 BOOLEAN UnlinkPendingRead(StreamContext* Stream, PHW_STREAM_REQUEST_BLOCK Srb) {
   DeviceContext* device = Stream->Device;
   ULONG n = Stream->StreamObject->StreamNumber;
-  PLIST_ENTRY head = &device->PendingReadList[n];
-  BOOLEAN found = FALSE;
   KIRQL irql;
   KeAcquireSpinLock(&device->PendingReadLock[n], &irql);
-  for (PLIST_ENTRY entry = head->Flink; entry != head; entry = entry->Flink) {
-    if (SrbOfEntry(entry) == Srb) {
-      RemoveEntryList(entry);
-      found = TRUE;
-      break;
-    }
+  PLIST_ENTRY entry = FindPendingRead(&device->PendingReadList[n], Srb);
+  if (entry != nullptr) {
+    RemoveEntryList(entry);
   }
   KeReleaseSpinLock(&device->PendingReadLock[n], irql);
-  return found;
+  return entry != nullptr;
 }
 
 BOOLEAN CancelPendingRead(StreamContext* Stream, PHW_STREAM_REQUEST_BLOCK Srb) {
   DeviceContext* device = Stream->Device;
   ULONG n = Stream->StreamObject->StreamNumber;
-  PLIST_ENTRY head = &device->PendingReadList[n];
   PIRP bulkIrp = nullptr;
   KIRQL irql;
   KeAcquireSpinLock(&device->PendingReadLock[n], &irql);
-  for (PLIST_ENTRY entry = head->Flink; entry != head; entry = entry->Flink) {
-    if (SrbOfEntry(entry) == Srb) {
-      RemoveEntryList(entry);
-      bulkIrp = ReferenceTransfer(Srb);
-      break;
-    }
+  PLIST_ENTRY entry = FindPendingRead(&device->PendingReadList[n], Srb);
+  if (entry != nullptr) {
+    RemoveEntryList(entry);
+    bulkIrp = ReferenceTransfer(Srb);
   }
   KeReleaseSpinLock(&device->PendingReadLock[n], irql);
   if (bulkIrp == nullptr) {

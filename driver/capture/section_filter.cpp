@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr UCHAR StuffingByte = 0xFF;
 // A section's bytes up to section_number: what the filter tests.
 constexpr ULONG SectionTestBytes = 7;
 constexpr ULONG SectionNumberOffset = 6;

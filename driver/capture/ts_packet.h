@@ -10,6 +10,9 @@ constexpr USHORT NullPid = 0x1FFF;
 constexpr ULONG PacketsPerSample = 128;
 constexpr ULONG CaptureSampleSize = PacketsPerSample * TsPacketSize;  // 24,064 bytes
 
+// Fills a packet after the last section of a PSI/SI payload.
+constexpr UCHAR StuffingByte = 0xFF;
+
 // Header bytes before the payload of a packet without adaptation field.
 constexpr ULONG TsHeaderSize = 4;
 

@@ -3,15 +3,7 @@
 
 namespace dtvtest {
 
-KSDATAFORMAT CaptureFormat() {
-  KSDATAFORMAT format{};
-  format.FormatSize = sizeof(KSDATAFORMAT);
-  format.SampleSize = 24064;
-  format.MajorFormat = GUID{STATIC_KSDATAFORMAT_TYPE_STREAM};
-  format.SubFormat = GUID{STATIC_KSDATAFORMAT_TYPE_MPEG2_TRANSPORT};
-  format.Specifier = GUID{STATIC_KSDATAFORMAT_SPECIFIER_NONE};
-  return format;
-}
+KSDATAFORMAT CaptureFormat() { return dtv::TransportStreamFormat(); }
 
 void Rig::Build() {
   emu::Registry::Clear();

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "adapter/device_context.h"
+#include "capture.h"
 #include "host.h"
 #include "kernel/kernel.h"
 
